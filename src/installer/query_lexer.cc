@@ -8,6 +8,7 @@ namespace {
 
 bool IsNameStart(char c) { return std::isalpha(static_cast<unsigned char>(c)) || c == '_'; }
 bool IsNameChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }
+bool IsDigit(char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; }
 
 }  // namespace
 
@@ -33,8 +34,9 @@ bool Tokenize(const std::string& query, std::vector<Token>* tokens) {
       while (i < n && IsNameChar(query[i])) ++i;
       token.kind = Token::Kind::kIdentifier;
       token.text = query.substr(start, i - start);
-    } else if (std::isdigit(static_cast<unsigned char>(c))) {
+    } else if (IsDigit(c) || (c == '-' && i + 1 < n && IsDigit(query[i + 1]))) {
       size_t start = i;
+      if (c == '-') ++i;
       while (i < n && std::isdigit(static_cast<unsigned char>(query[i]))) ++i;
       if (i < n && IsNameChar(query[i])) return false;  // "12abc"
       token.kind = Token::Kind::kInteger;
@@ -48,7 +50,7 @@ bool Tokenize(const std::string& query, std::vector<Token>* tokens) {
       i = close + 1;
     } else {
       static const char* const kSymbols[] = {"<>", "<=", ">=", "*", ",", ".", "(", ")",
-                                             "=",  "<",  ">",  "?", "-"};
+                                             "=",  "<",  ">",  "?"};
       bool matched = false;
       for (const char* symbol : kSymbols) {
         size_t length = std::char_traits<char>::length(symbol);

@@ -2,7 +2,9 @@
 //
 // Identifiers are letters, digits and '_' (not starting with a digit), or any
 // text between back-ticks. Keywords are identifiers matched without regard
-// to case. Strings are single-quoted with no escapes; integers are decimal.
+// to case. Strings are single-quoted with no escapes; integers are decimal,
+// with a '-' right before the first digit for a negative one ("-12"; "- 12"
+// is no token).
 #pragma once
 
 #include <cstdint>
@@ -16,8 +18,8 @@ struct Token {
     kIdentifier,        // bare name or keyword
     kQuotedIdentifier,  // `name`: never a keyword
     kString,            // 'text'
-    kInteger,
-    kSymbol,  // one of * , . ( ) = <> < > <= >= ?
+    kInteger,  // text: optional '-', then digits (the value is checked by the parser)
+    kSymbol,   // one of * , . ( ) = <> < > <= >= ?
     kEnd,
   };
   Kind kind = Kind::kEnd;
