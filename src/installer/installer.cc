@@ -140,6 +140,12 @@ Status OpenView(Handle database, const char* query, Handle* view) {
     case View::PrepareError::kSyntax: return Fail(kErrorBadQuery, kErrorBadQuery, "query syntax error");
     case View::PrepareError::kUnknownName:
       return Fail(kErrorBadQuery, kErrorBadQuery, "the query names an unknown table or column");
+    case View::PrepareError::kAmbiguousName:
+      return Fail(kErrorBadQuery, kErrorBadQuery, "the query names a column or table ambiguously");
+    case View::PrepareError::kTypeMismatch:
+      return Fail(kErrorBadQuery, kErrorBadQuery, "the query compares or orders a column its type does not allow");
+    case View::PrepareError::kTooManyTables:
+      return Fail(kErrorBadQuery, kErrorBadQuery, "the query names too many tables");
   }
   return AddHandle(std::shared_ptr<View>(std::move(prepared)), view);
 }
@@ -206,7 +212,8 @@ Status ReadString(Handle record, uint32_t field, char* buffer, uint32_t* capacit
   const uint32_t length = uint32_t(text.size());
   *capacity = length;
   if (length < room) {
-    std::memcpy(buffer, text.data(), length);
+    // A null field's view has no data pointer: copy nothing from it.
+    if (length > 0) std::memcpy(buffer, text.data(), length);
     buffer[length] = '\0';
     return kSuccess;
   }

@@ -44,7 +44,7 @@ enum class ColumnInfoKind { kNames = 0, kTypes = 1 };
 // Opens the database file at `path` for reading only.
 Status OpenDatabase(const char* path, Handle* database);
 
-// Prepares a query on an open database. See query.h for the language.
+// Prepares a query on an open database. See query_parser.h for the language.
 Status OpenView(Handle database, const char* query, Handle* view);
 
 // Runs a prepared view; the rows are then fetched in order.

@@ -1,8 +1,11 @@
 // A prepared query and its execution.
 //
-// Preparing parses the query and checks its names against the catalog, so
-// that a bad query fails before any table is read. Executing reads the
-// tables; fetching hands out the rows in order.
+// Preparing parses the query and plans it against the catalog (names
+// resolved, types checked), so that a bad query fails before any table is
+// read. Executing reads the tables; fetching hands out the rows in order.
+//
+// A query on one table with no DISTINCT or ORDER BY is filtered row by row
+// as it is fetched; any other is worked out whole by Execute.
 #pragma once
 
 #include <memory>
@@ -11,19 +14,20 @@
 
 #include "database.h"
 #include "outcome.h"
-#include "query_parser.h"
+#include "query_cells.h"
+#include "query_planner.h"
 #include "table.h"
 
 namespace installer {
 
 class View {
  public:
-  enum class PrepareError { kNone, kSyntax, kUnknownName };
+  enum class PrepareError { kNone, kSyntax, kUnknownName, kAmbiguousName, kTypeMismatch, kTooManyTables };
   static PrepareError Prepare(std::shared_ptr<const Database> database, const std::string& query,
                               std::unique_ptr<View>* out);
 
   // The columns of the result, in order.
-  const std::vector<Column>& columns() const { return columns_; }
+  const std::vector<Column>& columns() const { return plan_.columns; }
 
   Outcome Execute();
   // Fills `row` with the next row's cells; false when no row is left (or the
@@ -37,14 +41,16 @@ class View {
  private:
   View() = default;
 
+  bool FetchStreamed(std::vector<Cell>* row);
+
   std::shared_ptr<const Database> database_;
-  SelectStatement statement_;
-  const TableSchema* table_ = nullptr;
-  std::vector<Column> columns_;
+  Plan plan_;
 
   bool executed_ = false;
-  std::shared_ptr<const TableData> data_;
-  uint32_t next_row_ = 0;
+  std::unique_ptr<QueryTables> tables_;
+  uint32_t next_row_ = 0;   // streamed: the next stored row to look at
+  RowTuples result_;        // otherwise: the whole result
+  size_t next_result_ = 0;
 };
 
 }  // namespace installer
