@@ -9,7 +9,7 @@ namespace msitable {
 
 void Output::Flush() {
   const char* p = line_.data();
-  size_t left = line_.size();
+  size_t left = used_;
   while (ok_ && left > 0) {
     ssize_t n = ::write(fd_, p, left);
     if (n < 0 && errno == EINTR) continue;
@@ -20,7 +20,7 @@ void Output::Flush() {
     p += n;
     left -= size_t(n);
   }
-  line_.clear();
+  used_ = 0;
 }
 
 namespace {

@@ -1,6 +1,8 @@
 // Console input and output for the program.
 #pragma once
 
+#include <algorithm>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -17,20 +19,25 @@ class Output {
   ~Output() { Flush(); }
 
   void Write(std::string_view text) {
-    if (ok_) line_.append(text.data(), text.size());
+    if (text.size() > line_.size() - used_) Grow(text.size());
+    std::memcpy(line_.data() + used_, text.data(), text.size());
+    used_ += text.size();
   }
   void EndLine() {
-    line_.push_back('\n');
+    Write("\n");
     Flush();
   }
   // Writes whatever is buffered.
   void Flush();
   bool ok() const { return ok_; }
-  bool mid_line() const { return !line_.empty(); }
+  bool mid_line() const { return used_ != 0; }
 
  private:
+  void Grow(size_t more) { line_.resize(std::max(line_.size() * 2, used_ + more)); }
+
   int fd_;
-  std::string line_;
+  std::string line_ = std::string(4096, '\0');  // the line so far: line_[0, used_)
+  size_t used_ = 0;
   bool ok_ = true;
 };
 

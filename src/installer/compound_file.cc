@@ -52,11 +52,11 @@ Outcome CompoundFile::ReadHeader() {
   first_difat_sector_ = LoadU32(h + 0x44);
   for (size_t i = 0; i < kHeaderDifatEntries; ++i) header_difat_[i] = LoadU32(h + 0x4C + 4 * i);
 
-  // Every FAT sector is a distinct sector of the file.
-  uint64_t sectors_in_file = file_->size() >> sector_shift_;
+  // Every FAT sector is a distinct whole sector of the file, after the header.
+  const uint64_t whole_sectors = file_->size() >> sector_shift_;
+  const uint64_t sectors_in_file = whole_sectors > 0 ? whole_sectors - 1 : 0;
   if (fat_sector_count_ == 0 || fat_sector_count_ > sectors_in_file)
     return INSTALLER_DAMAGED("FAT sector count does not fit the file");
-  fat_cache_.resize(fat_sector_count_);
   return Outcome();
 }
 
@@ -93,16 +93,17 @@ Outcome CompoundFile::NextSector(uint32_t sector, uint32_t* next) const {
   const uint32_t per_sector = sector_size_ / 4;
   const uint32_t fat_index = sector / per_sector;
   if (fat_index >= fat_sector_count_) return INSTALLER_DAMAGED("sector link past the end of the FAT");
-  if (!fat_cache_[fat_index]) {
+  auto cached = fat_cache_.find(fat_index);
+  if (cached == fat_cache_.end()) {
     uint32_t location;
     INSTALLER_TRY(FatSectorLocation(fat_index, &location));
     std::vector<uint8_t> raw;
     INSTALLER_TRY(ReadWholeSector(location, &raw));
     std::unique_ptr<uint32_t[]> links(new uint32_t[per_sector]);
     for (uint32_t i = 0; i < per_sector; ++i) links[i] = LoadU32(raw.data() + 4 * i);
-    fat_cache_[fat_index] = std::move(links);
+    cached = fat_cache_.emplace(fat_index, std::move(links)).first;
   }
-  *next = fat_cache_[fat_index][sector % per_sector];
+  *next = cached->second[sector % per_sector];
   return Outcome();
 }
 

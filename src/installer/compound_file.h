@@ -91,7 +91,7 @@ class CompoundFile {
   std::map<std::u16string, size_t> child_index_;
 
   // Lazily read structures.
-  mutable std::vector<std::unique_ptr<uint32_t[]>> fat_cache_;  // per FAT sector
+  mutable std::map<uint32_t, std::unique_ptr<uint32_t[]>> fat_cache_;  // per FAT sector read
   mutable std::vector<uint32_t> difat_chain_;                   // DIFAT sectors walked so far
   mutable std::vector<std::vector<uint32_t>> difat_contents_;   // their entries
   mutable bool mini_loaded_ = false;

@@ -4,11 +4,10 @@
 
 #include <charconv>
 #include <cstring>
-#include <mutex>
-#include <variant>
 #include <vector>
 
 #include "database.h"
+#include "handle_table.h"
 #include "record.h"
 #include "view.h"
 
@@ -28,84 +27,14 @@ Status Fail(Status status, uint32_t error, const Outcome& outcome) {
   return Fail(status, error, std::string(outcome.reason()) + " (check at line " + std::to_string(outcome.line()) + ")");
 }
 
-using Object = std::variant<std::shared_ptr<const Database>, std::shared_ptr<View>, std::shared_ptr<Record>>;
-
-// Handles are slot index + 1 in the low 20 bits and the slot's generation in
-// the high 12, so that a released handle is not mistaken for a newer one.
-class HandleTable {
- public:
-  Handle Add(Object object) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    uint32_t index;
-    if (!free_.empty()) {
-      index = free_.back();
-      free_.pop_back();
-    } else {
-      if (slots_.size() >= kMaxSlots) return kNoHandle;
-      index = uint32_t(slots_.size());
-      slots_.emplace_back();
-    }
-    Slot& slot = slots_[index];
-    slot.object = std::move(object);
-    slot.live = true;
-    return (slot.generation << kIndexBits) | (index + 1);
-  }
-
-  template <typename T>
-  std::shared_ptr<T> Get(Handle handle) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    Slot* slot = Find(handle);
-    if (!slot) return nullptr;
-    auto* p = std::get_if<std::shared_ptr<T>>(&slot->object);
-    return p ? *p : nullptr;
-  }
-
-  bool Remove(Handle handle) {
-    Object doomed;  // destroyed outside the lock
-    std::lock_guard<std::mutex> lock(mutex_);
-    Slot* slot = Find(handle);
-    if (!slot) return false;
-    doomed = std::move(slot->object);
-    slot->object = Object();
-    slot->live = false;
-    slot->generation = (slot->generation + 1) & kGenerationMask;
-    free_.push_back((handle & kIndexMask) - 1);
-    return true;
-  }
-
- private:
-  static constexpr unsigned kIndexBits = 20;
-  static constexpr uint32_t kIndexMask = (1u << kIndexBits) - 1;
-  static constexpr uint32_t kGenerationMask = (1u << (32 - kIndexBits)) - 1;
-  static constexpr size_t kMaxSlots = kIndexMask - 1;
-
-  struct Slot {
-    Object object;
-    uint32_t generation = 0;
-    bool live = false;
-  };
-
-  Slot* Find(Handle handle) {
-    uint32_t index = handle & kIndexMask;
-    if (index == 0 || index > slots_.size()) return nullptr;
-    Slot& slot = slots_[index - 1];
-    if (!slot.live || slot.generation != (handle >> kIndexBits)) return nullptr;
-    return &slot;
-  }
-
-  std::mutex mutex_;
-  std::vector<Slot> slots_;
-  std::vector<uint32_t> free_;
-};
-
-HandleTable& Handles() {
-  static HandleTable* table = new HandleTable();  // never destroyed: handles may outlive main
-  return *table;
-}
+// Never destroyed, since handles may outlive main; a plain pointer so that
+// the per-row calls pay for no initialisation guard.
+HandleTable* const handle_table = new HandleTable();
+HandleTable& Handles() { return *handle_table; }
 
 Status InvalidHandle() { return Fail(kErrorInvalidHandle, kErrorInvalidHandle, "invalid handle"); }
 
-Status AddHandle(Object object, Handle* out) {
+Status AddHandle(HandleTable::Object object, Handle* out) {
   Handle handle = Handles().Add(std::move(object));
   if (handle == kNoHandle) return Fail(kErrorFunctionFailed, kErrorFunctionFailed, "too many open handles");
   *out = handle;
@@ -132,7 +61,7 @@ Status OpenDatabase(const char* path, Handle* database) {
 
 Status OpenView(Handle database, const char* query, Handle* view) {
   if (!query || !view) return Fail(kErrorInvalidParameter, kErrorInvalidParameter, "null argument");
-  auto db = Handles().Get<const Database>(database);
+  auto db = Handles().GetShared<const Database>(database);
   if (!db) return InvalidHandle();
   std::unique_ptr<View> prepared;
   switch (View::Prepare(db, query, &prepared)) {
@@ -190,7 +119,7 @@ Status ReadString(Handle record, uint32_t field, char* buffer, uint32_t* capacit
   const Field* f = FieldAt(*r, field);
   if (!f) return Fail(kErrorFunctionFailed, kErrorFunctionFailed, "field number out of range");
 
-  std::string scratch;
+  thread_local std::string scratch;  // converted text, reused across reads
   std::string_view text;
   char digits[16];
   switch (f->kind) {
@@ -245,7 +174,7 @@ Status FetchRow(Handle view, Handle* record) {
   if (!v->executed()) return Fail(kErrorFunctionFailed, kErrorFunctionFailed, "the view is not executed");
   thread_local std::vector<Cell> cells;
   if (!v->Fetch(&cells)) return kErrorNoMoreItems;
-  auto row = std::make_shared<Record>();
+  std::shared_ptr<Record> row = Handles().NewRecord();
   row->fields.resize(cells.size());
   for (size_t i = 0; i < cells.size(); ++i) {
     Field& f = row->fields[i];
