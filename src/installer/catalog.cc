@@ -50,8 +50,22 @@ Outcome Catalog::Load(const CompoundFile& file, const StringPool& pool, std::uni
   INSTALLER_TRY(LoadStoredTable(file, pool, TablesSchema(), &catalog->tables_data_));
   INSTALLER_TRY(LoadStoredTable(file, pool, ColumnsSchema(), &catalog->columns_data_));
 
+  // Every table and column name is copied out of the pool. One long string
+  // named by many rows would make those copies grow with the square of the
+  // file size, so their total may not exceed the size of the file (real
+  // catalogs use a small fraction of it).
   std::string scratch;
-  auto text = [&](const Cell& cell) { return std::string(pool.Text(cell.string_id, &scratch)); };
+  uint64_t name_budget = file.file().size();
+  bool over_budget = false;
+  auto text = [&](const Cell& cell) {
+    std::string_view name = pool.Text(cell.string_id, &scratch);
+    if (name.size() > name_budget) {
+      over_budget = true;
+      return std::string();
+    }
+    name_budget -= name.size();
+    return std::string(name);
+  };
 
   // Table names are matched by string id, as the catalog stores them.
   std::map<uint32_t, TableSchema*> by_id;
@@ -60,6 +74,7 @@ Outcome Catalog::Load(const CompoundFile& file, const StringPool& pool, std::uni
     Cell name = tables.At(row, 0);
     if (name.kind != Cell::Kind::kPoolString) return INSTALLER_DAMAGED("_Tables holds a null name");
     std::string table_name = text(name);
+    if (over_budget) return INSTALLER_DAMAGED("catalog names exceed the size of the file");
     auto inserted = catalog->tables_.emplace(table_name, TableSchema{table_name, {}});
     if (!inserted.second || by_id.count(name.string_id))
       return INSTALLER_DAMAGED("a table is listed twice in _Tables");
@@ -83,6 +98,7 @@ Outcome Catalog::Load(const CompoundFile& file, const StringPool& pool, std::uni
     auto owner = by_id.find(table.string_id);
     if (owner == by_id.end()) continue;  // columns of a table that is not listed
     columns[owner->second].push_back(Numbered{number.integer, Column{text(name), column_type}});
+    if (over_budget) return INSTALLER_DAMAGED("catalog names exceed the size of the file");
   }
 
   for (auto& entry : by_id) {

@@ -148,6 +148,17 @@ TEST_F(ProgramTest, OpenFailuresGiveTheSystemErrorNumber) {
   }
 }
 
+// A FIFO without a writer would block a reader that opens or reads it
+// blindly; it is rejected at once as not a database.
+TEST_F(ProgramTest, FifoIsRejectedWithoutBlocking) {
+  const std::string fifo = dir_.path() + "/fifo.msi";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  auto r = RunProgram({fifo, "Mixed"});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.out, "error in opening the MSI database\t1620\n");
+  EXPECT_EQ(r.err, "");
+}
+
 TEST_F(ProgramTest, UnreadableFileGivesPermissionError) {
   if (geteuid() == 0) GTEST_SKIP() << "running as root: file permissions are not enforced";
   chmod(db_.c_str(), 0);
