@@ -15,28 +15,24 @@ Outcome StringPool::Load(const std::vector<uint8_t>& pool, std::vector<uint8_t> 
   }
   INSTALLER_TRY(TextDecoder::Create(sp->code_page_, &sp->decoder_));
 
+  // Ids count entries, except that a long string's two entries make one id.
   const size_t entries = pool.empty() ? 0 : pool.size() / 4 - 1;
-  sp->starts_.resize(entries + 2);
+  sp->starts_.reserve(entries + 2);
+  sp->starts_.push_back(0);  // id 0: null
   uint64_t offset = 0;
-  sp->starts_[0] = sp->starts_[1] = 0;  // id 0: null
   for (size_t i = 1; i <= entries; ++i) {
     const uint8_t* entry = pool.data() + 4 * i;
     uint64_t length = LoadU16(entry);
-    uint16_t refs = LoadU16(entry + 2);
-    sp->starts_[i] = offset;
-    if (length == 0 && refs != 0) {
+    if (length == 0 && LoadU16(entry + 2) != 0) {
       if (i == entries) return INSTALLER_DAMAGED("long string entry without its length entry");
       length = LoadU16(entry + 4) | (uint64_t(LoadU16(entry + 6)) << 16);
-      offset += length;
-      if (offset > data.size()) return INSTALLER_DAMAGED("string pool lengths exceed the string data");
       ++i;
-      sp->starts_[i] = offset;  // the length entry's id holds no text
-      continue;
     }
+    sp->starts_.push_back(offset);
     offset += length;
     if (offset > data.size()) return INSTALLER_DAMAGED("string pool lengths exceed the string data");
   }
-  sp->starts_[entries + 1] = offset;
+  sp->starts_.push_back(offset);
   sp->data_ = std::move(data);
   *out = std::move(sp);
   return Outcome();

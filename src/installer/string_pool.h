@@ -4,7 +4,8 @@
 // take 3 bytes in table streams instead of 2), then one entry per string id
 // from 1: u16 length, u16 reference count. (0, 0) is an unused id (read as
 // empty). (0, r) with r != 0 announces a string of 64 KiB or more: the next
-// entry holds the low and high halves of its length, and its id is not used.
+// entry holds the low and high halves of its length, and the two entries
+// together make one id (the ids after it count on from there).
 // "_StringData": the texts of all ids concatenated in id order.
 // Id 0 is the null string; empty and null are the same value.
 #pragma once

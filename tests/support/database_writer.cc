@@ -171,15 +171,14 @@ class StringPool {
     if (s.empty()) return 0;
     auto [it, inserted] = ids_.try_emplace(s, 0);
     if (inserted) {
-      uint32_t slots = s.size() >= kLongStringLength ? 2 : 1;
-      while (IsReserved(next_, slots)) ++next_;
+      while (IsReserved(next_, 1)) ++next_;
       it->second = next_;
-      if (text_.size() <= next_ + slots) {
-        text_.resize(next_ + slots);
-        refs_.resize(next_ + slots);
+      if (text_.size() <= next_ + 1) {
+        text_.resize(next_ + 1);
+        refs_.resize(next_ + 1);
       }
       text_[next_] = s;
-      next_ += slots;
+      ++next_;
       last_id_ = std::max(last_id_, next_ - 1);
     }
     ++refs_[it->second];
@@ -201,7 +200,7 @@ class StringPool {
     PutU32(&out, (code_page & 0x7FFFFFFF) | (long_ids ? 0x80000000u : 0));
     for (uint32_t id = 1; id <= last_id_; ++id) {
       if (id >= text_.size() || text_[id].empty()) {
-        PutU32(&out, 0);  // unused, or the second half of a long string
+        PutU32(&out, 0);  // an unused id
         continue;
       }
       uint64_t len = text_[id].size();
@@ -214,8 +213,7 @@ class StringPool {
         PutU16(&out, 0);
         PutU16(&out, refs == 0 ? 1 : refs);  // a count of 0 would read as an unused id
         PutU16(&out, static_cast<uint32_t>(len & 0xFFFF));
-        PutU16(&out, static_cast<uint32_t>(len >> 16));
-        ++id;
+        PutU16(&out, static_cast<uint32_t>(len >> 16));  // two entries, one id
       }
     }
     return out;
