@@ -75,7 +75,8 @@ testsupport::DatabaseDef Fixture() {
                       {"Condition", Opt(Str(255))},
                       {"KeyPath", Opt(Str(72))}},
                      {}};
-  TableDef feature_components{"FeatureComponents", {{"Feature_", Key(Str(38))}, {"Component_", Key(Str(72))}}, {}};
+  TableDef feature_components{
+      "FeatureComponents", {{"Feature_", Key(Str(38))}, {"Component_", Key(Str(72))}}, {}};
   for (int c = 0; c < kComponents; ++c) {
     const std::string name = "C" + std::to_string(c);
     component.rows.push_back({S(name), S(c % 4 ? "INSTALLDIR" : "DOCS"), I(int32_t(next(5)) - 2),
@@ -100,17 +101,20 @@ testsupport::DatabaseDef Fixture() {
   for (int i = 0; i < kFiles; ++i) {
     file.rows.push_back({S("f" + std::to_string(i)), S("C" + std::to_string(next(kComponents + 2))),
                          S(i == 7 ? "\xC9tude.txt" : "FILE" + std::to_string(i % 10) + ".DAT"),
-                         i % 7 == 3 ? N() : I(sizes[i % 8]), i % 4 ? N() : S("1.0." + std::to_string(i % 3)),
+                         i % 7 == 3 ? N() : I(sizes[i % 8]),
+                         i % 4 ? N() : S("1.0." + std::to_string(i % 3)),
                          i % 5 ? I(int32_t(i % 3) * 512 - 512) : N(), I(int32_t(next(40)) - 10)});
   }
 
   TableDef binary{"Binary", {{"Name", Key(Str(72))}, {"Data", Opt(coltype::kBinary)}}, {}};
   const char* const blobs[] = {"icon", "banner", "dialog", "empty"};
-  for (int b = 0; b < 4; ++b) binary.rows.push_back({S(blobs[b]), b == 3 ? N() : Value::Stream(std::string(b * 10u, 'x'))});
+  for (int b = 0; b < 4; ++b)
+    binary.rows.push_back({S(blobs[b]), b == 3 ? N() : Value::Stream(std::string(b * 10u, 'x'))});
 
-  TableDef numbers{"Numbers",
-                   {{"Id", Key(coltype::kInt4)}, {"Small", Opt(coltype::kInt2)}, {"Name", Opt(Str(0))}},
-                   {}};
+  TableDef numbers{
+      "Numbers",
+      {{"Id", Key(coltype::kInt4)}, {"Small", Opt(coltype::kInt2)}, {"Name", Opt(Str(0))}},
+      {}};
   for (int i = 0; i < 30; ++i) {
     numbers.rows.push_back({I(i * 37 - 500), i % 4 ? I(int32_t(i % 7) - 3) : N(),
                             i % 6 ? S(features[i % kFeatures]) : N()});
@@ -137,8 +141,10 @@ Handle FixtureDatabase() {
     }
     Handle opened = installer::kNoHandle;
     const std::string path = "/proc/self/fd/" + std::to_string(fd);
-    if (done != bytes.size() || installer::OpenDatabase(path.c_str(), &opened) != installer::kSuccess) {
-      std::fprintf(stderr, "query fuzzer: cannot open the fixture database: %s\n", installer::LastErrorDetail());
+    if (done != bytes.size() ||
+        installer::OpenDatabase(path.c_str(), &opened) != installer::kSuccess) {
+      std::fprintf(stderr, "query fuzzer: cannot open the fixture database: %s\n",
+                   installer::LastErrorDetail());
       std::abort();
     }
     return opened;

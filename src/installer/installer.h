@@ -11,7 +11,8 @@
 //     * kErrorBadDatabase (1620) for a file that is not a usable database;
 //     * kErrorBadQuery (1615) for a query that cannot be parsed or names no
 //       table or column of the database;
-//     * kErrorFunctionFailed (1627) for a damaged table or a failed field read.
+//     * kErrorFunctionFailed (1627) for a damaged table, a failed field read,
+//       or a query whose tables combine into too many rows to try.
 // - Text is UTF-8 on the way in and out; the database's code page is
 //   converted when strings are read.
 // - Nothing here throws.

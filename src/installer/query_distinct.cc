@@ -44,11 +44,20 @@ void RowKey(const std::vector<ColumnSlot>& outputs, QueryTables& tables, const u
 }  // namespace
 
 void RemoveDuplicateRows(const std::vector<ColumnSlot>& outputs, QueryTables& tables, RowTuples* result) {
+  // A column selected again tells no rows apart: each is encoded once, so
+  // that the keys kept grow with the rows and the distinct columns, not with
+  // the length of the column list.
+  std::vector<ColumnSlot> columns;
+  std::unordered_set<uint64_t> listed;
+  for (ColumnSlot slot : outputs) {
+    if (listed.insert(uint64_t(slot.table) << 32 | slot.column).second) columns.push_back(slot);
+  }
+
   std::unordered_set<std::string> seen;
   std::string key;
   std::vector<uint32_t> kept;
   for (size_t i = 0; i < result->size(); ++i) {
-    RowKey(outputs, tables, result->at(i), &key);
+    RowKey(columns, tables, result->at(i), &key);
     if (seen.insert(key).second) kept.insert(kept.end(), result->at(i), result->at(i) + result->width);
   }
   result->rows = std::move(kept);

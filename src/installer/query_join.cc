@@ -10,6 +10,13 @@ namespace {
 
 uint64_t Bit(uint32_t table) { return uint64_t(1) << table; }
 
+// The nodes of a condition: at most how many are evaluated on a combination.
+size_t NodeCount(const Predicate& predicate) {
+  size_t count = 1;
+  for (const Predicate& operand : predicate.operands) count += NodeCount(operand);
+  return count;
+}
+
 bool Links(const Predicate& join, uint32_t table, uint64_t combined) {
   return (join.column.table == table && (combined & Bit(join.other.table))) ||
          (join.other.table == table && (combined & Bit(join.column.table)));
@@ -51,11 +58,14 @@ class RowIndex {
     }
   }
 
+  // Visits the rows holding `key` in stored order while `visit` returns true.
   template <typename Visit>
   void ForEach(Key key, Visit visit) const {
     auto found = chains_.find(key);
     if (found == chains_.end()) return;
-    for (uint32_t entry = found->second.first; entry != kEnd; entry = next_[entry]) visit(rows_[entry]);
+    for (uint32_t entry = found->second.first; entry != kEnd; entry = next_[entry]) {
+      if (!visit(rows_[entry])) return;
+    }
   }
 
  private:
@@ -73,11 +83,14 @@ class Combiner {
   Combiner(const Plan& plan, QueryTables& tables)
       : plan_(plan), tables_(tables), width_(uint32_t(plan.tables.size())) {}
 
-  RowTuples Run() {
+  Outcome Run(RowTuples* result) {
     std::vector<std::vector<uint32_t>> candidates(width_);
     for (uint32_t t = 0; t < width_; ++t) {
       candidates[t] = FilterTable(plan_, tables_, t);
-      if (candidates[t].empty()) return Result({});
+      if (candidates[t].empty()) {
+        *result = Result({});
+        return Outcome();
+      }
     }
 
     std::vector<uint32_t> order = JoinOrder();
@@ -89,13 +102,14 @@ class Combiner {
     }
     uint64_t combined = Bit(order[0]);
     for (size_t step = 1; step < order.size() && !tuples.empty(); ++step) {
-      tuples = AddTable(order[step], combined, candidates[order[step]], tuples);
+      if (!AddTable(order[step], combined, candidates[order[step]], &tuples))
+        return INSTALLER_DAMAGED("the query's tables combine into too many rows");
       combined |= Bit(order[step]);
     }
 
-    RowTuples result = Result(std::move(tuples));
-    if (!std::is_sorted(order.begin(), order.end())) SortByRows(&result);
-    return result;
+    *result = Result(std::move(tuples));
+    if (!std::is_sorted(order.begin(), order.end())) SortByRows(result);
+    return Outcome();
   }
 
  private:
@@ -132,9 +146,11 @@ class Combiner {
   }
 
   // Extends every combination of the `combined` tables with the rows of
-  // `table` that satisfy the conditions now complete.
-  std::vector<uint32_t> AddTable(uint32_t table, uint64_t combined, const std::vector<uint32_t>& rows,
-                                 std::vector<uint32_t>& tuples) {
+  // `table` that satisfy the conditions now complete. False, with `tuples`
+  // incomplete, once trying them would take more than kMaxCombiningWork.
+  bool AddTable(uint32_t table, uint64_t combined, const std::vector<uint32_t>& rows,
+                std::vector<uint32_t>* tuples_in_out) {
+    std::vector<uint32_t>& tuples = *tuples_in_out;
     const uint64_t after = combined | Bit(table);
     const Predicate* key = nullptr;
     std::vector<const Predicate*> checks;
@@ -148,21 +164,35 @@ class Combiner {
     for (const Predicate& other : plan_.others) {
       if ((other.tables & after) == other.tables && (other.tables & ~combined) != 0) checks.push_back(&other);
     }
+    // What trying one combination costs (see kMaxCombiningWork).
+    size_t cost = width_;
+    for (const Predicate* check : checks) cost += NodeCount(*check);
 
     std::vector<uint32_t> out;
+    bool exhausted = false;
+    // False once the work allowed is spent, which ends the loops below.
     auto emit = [&](uint32_t* tuple, uint32_t row) {
+      if (work_ + cost > kMaxCombiningWork) {
+        exhausted = true;
+        return false;
+      }
+      work_ += cost;
       tuple[table] = row;
       for (const Predicate* check : checks) {
-        if (!Evaluate(*check, tables_, tuple)) return;
+        if (!Evaluate(*check, tables_, tuple)) return true;
       }
       out.insert(out.end(), tuple, tuple + width_);
+      return true;
     };
 
     if (!key) {
-      for (size_t i = 0; i < tuples.size(); i += width_) {
-        for (uint32_t row : rows) emit(&tuples[i], row);
+      for (size_t i = 0; i < tuples.size() && !exhausted; i += width_) {
+        for (uint32_t row : rows) {
+          if (!emit(&tuples[i], row)) break;
+        }
       }
-      return out;
+      tuples = std::move(out);
+      return !exhausted;
     }
 
     // The side of the equality in the new table is hashed; the other side
@@ -177,10 +207,11 @@ class Combiner {
         const Cell cell = tables_.At(inner, probe.data());
         if (cell.kind != Cell::Kind::kNull) index.Add(tables_.text.Stable(cell), row);
       }
-      for (size_t i = 0; i < tuples.size(); i += width_) {
+      for (size_t i = 0; i < tuples.size() && !exhausted; i += width_) {
         const Cell cell = tables_.At(outer, &tuples[i]);
         if (cell.kind == Cell::Kind::kNull) continue;
-        index.ForEach(tables_.text.Stable(cell), [&](uint32_t row) { emit(&tuples[i], row); });
+        index.ForEach(tables_.text.Stable(cell),
+                      [&](uint32_t row) { return emit(&tuples[i], row); });
       }
     } else {
       RowIndex<int32_t> index;
@@ -189,13 +220,14 @@ class Combiner {
         const Cell cell = tables_.At(inner, probe.data());
         if (cell.kind == Cell::Kind::kInteger) index.Add(cell.integer, row);
       }
-      for (size_t i = 0; i < tuples.size(); i += width_) {
+      for (size_t i = 0; i < tuples.size() && !exhausted; i += width_) {
         const Cell cell = tables_.At(outer, &tuples[i]);
         if (cell.kind != Cell::Kind::kInteger) continue;
-        index.ForEach(cell.integer, [&](uint32_t row) { emit(&tuples[i], row); });
+        index.ForEach(cell.integer, [&](uint32_t row) { return emit(&tuples[i], row); });
       }
     }
-    return out;
+    tuples = std::move(out);
+    return !exhausted;
   }
 
   // Puts combinations made in another table order back in FROM-list order.
@@ -215,10 +247,13 @@ class Combiner {
   const Plan& plan_;
   QueryTables& tables_;
   const uint32_t width_;
+  size_t work_ = 0;  // spent trying combinations, over all the tables added
 };
 
 }  // namespace
 
-RowTuples CombineTables(const Plan& plan, QueryTables& tables) { return Combiner(plan, tables).Run(); }
+Outcome CombineTables(const Plan& plan, QueryTables& tables, RowTuples* result) {
+  return Combiner(plan, tables).Run(result);
+}
 
 }  // namespace installer

@@ -31,12 +31,12 @@ Outcome View::Execute() {
     tables->data.emplace_back();
     INSTALLER_TRY(database_->LoadTable(*schema, &tables->data.back()));
   }
-  tables_ = std::move(tables);
   if (!plan_.streams()) {
-    result_ = CombineTables(plan_, *tables_);
-    if (plan_.distinct) RemoveDuplicateRows(plan_.outputs, *tables_, &result_);
-    if (!plan_.order_by.empty()) SortRows(plan_.order_by, *tables_, &result_);
+    INSTALLER_TRY(CombineTables(plan_, *tables, &result_));
+    if (plan_.distinct) RemoveDuplicateRows(plan_.outputs, *tables, &result_);
+    if (!plan_.order_by.empty()) SortRows(plan_.order_by, *tables, &result_);
   }
+  tables_ = std::move(tables);
   executed_ = true;
   return Outcome();
 }

@@ -135,10 +135,16 @@ TEST_F(QueryTest, GivesTheRowsOfEachQueryInOrder) {
        {"A.EXE", "B.DLL", "C.CHM", "D.TXT", "e.ini", "\xC3\x89tude.txt"}},
       {"SELECT File FROM File ORDER BY Component_, Sequence", {"e.ini", "b.dll", "a.exe", "c.chm", "f.dat", "d.txt"}},
       {"SELECT File FROM File WHERE Sequence > 3 ORDER BY FileSize", {"e.ini", "d.txt", "f.dat"}},
+      // A key named again changes nothing; the keys after it still break ties.
+      {"SELECT Feature_, Component_ FROM FeatureComponents "
+       "ORDER BY Feature_, FeatureComponents.Feature_, Component_",
+       {"Docs|Extra", "Docs|Help", "Main|Core", "Main|Help"}},
       // DISTINCT keeps each first occurrence where it was.
       {"SELECT DISTINCT Component_ FROM File", {"Core", "Help", "Missing", ""}},
       {"SELECT DISTINCT FileSize FROM File ORDER BY FileSize", {"", "-5", "0", "1000", "70000"}},
       {"SELECT DISTINCT Component_, FileSize FROM File WHERE FileSize = 1000", {"Core|1000", "Missing|1000"}},
+      {"SELECT DISTINCT Component_, FileSize, File.Component_ FROM File WHERE Sequence < 5",
+       {"Core|1000|Core", "Core||Core", "Help|-5|Help", "Missing|1000|Missing"}},
       // A keyword as a name: back-quoted, or after a '.'.
       {"SELECT `Order`, Value FROM ListBox ORDER BY ListBox.Order", {"1|small", "2|large"}},
       // Joins: in the first table's order, then the second's.
@@ -261,6 +267,93 @@ TEST_F(QueryTest, ExecutesAgainAfterClose) {
     }
     EXPECT_EQ(count, 4);
     installer::CloseView(view);
+  }
+  installer::ReleaseHandle(view);
+  installer::ReleaseHandle(db);
+}
+
+// Five tables of 40 rows: Id 0..39, and Next the Id after (39 wraps to 0).
+class QueryLimitTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    DatabaseDef def;
+    for (const char* name : {"A", "B", "C", "D", "E"}) {
+      TableDef table{name, {Col("Id", Key(coltype::kInt4)), Col("Next", coltype::kInt4)}, {}};
+      for (int i = 0; i < 40; ++i) table.rows.push_back({I(i), I((i + 1) % 40)});
+      def.tables.push_back(table);
+    }
+    dir_ = new testutil::TempDir();
+    path_ = new std::string(dir_->Write("product.msi", BuildDatabase(def)));
+  }
+  static void TearDownTestSuite() {
+    delete path_;
+    delete dir_;
+  }
+
+  static testutil::TempDir* dir_;
+  static std::string* path_;
+};
+
+testutil::TempDir* QueryLimitTest::dir_ = nullptr;
+std::string* QueryLimitTest::path_ = nullptr;
+
+// Tables that nothing links multiply; past a bound on the combinations tried
+// the query fails to execute rather than exhausting memory or time. The same
+// tables linked by equalities are joined through hash tables and stay well
+// inside it.
+TEST_F(QueryLimitTest, RefusesAProductTooLargeButJoinsTheSameTables) {
+  // 40^5 combinations, each of five row numbers: beyond the bound, whether
+  // or not the condition would keep them.
+  for (const char* query : {"SELECT A.Id FROM A, B, C, D, E",
+                            "SELECT A.Id FROM A, B, C, D, E WHERE A.Id = 1 OR E.Id = 1"}) {
+    testutil::QueryResult product = testutil::Query(*path_, query);
+    EXPECT_EQ(product.failed_step, "execute") << query;
+    EXPECT_EQ(product.status, installer::kErrorFunctionFailed) << query;
+    EXPECT_EQ(product.last_error, installer::kErrorFunctionFailed) << query;
+  }
+
+  // 40^4 combinations are within it: all are tried, 40^4 - (40 * 39)^2 kept.
+  testutil::QueryResult four =
+      testutil::Query(*path_, "SELECT A.Id FROM A, B, C, D WHERE A.Id = B.Id OR C.Id = D.Id");
+  EXPECT_EQ(four.status, installer::kSuccess) << four.failed_step;
+  EXPECT_EQ(four.rows.size(), 126400u);
+
+  testutil::QueryResult joined =
+      testutil::Query(*path_,
+                      "SELECT A.Id, E.Id FROM A, B, C, D, E WHERE A.Next = B.Id "
+                      "AND B.Next = C.Id AND C.Next = D.Id AND D.Next = E.Id AND A.Id < 3");
+  ASSERT_EQ(joined.status, installer::kSuccess) << joined.failed_step;
+  EXPECT_EQ(joined.rows,
+            (std::vector<std::vector<std::string>>{{"0", "4"}, {"1", "5"}, {"2", "6"}}));
+}
+
+// Too many rows (40^4) to read every key's values ahead: the later keys are
+// read while sorting, and must order the ties of the first just the same.
+TEST_F(QueryLimitTest, OrdersManyRowsOnSeveralKeys) {
+  installer::Handle db = 0, view = 0, row = 0;
+  ASSERT_EQ(installer::OpenDatabase(path_->c_str(), &db), installer::kSuccess);
+  ASSERT_EQ(installer::OpenView(
+                db, "SELECT A.Id, B.Id, C.Id, D.Id FROM A, B, C, D ORDER BY D.Next, C.Id", &view),
+            installer::kSuccess);
+  ASSERT_EQ(installer::ExecuteView(view), installer::kSuccess);
+  // D.Next is smallest (0) for D.Id 39; within it C.Id ascends, and ties
+  // keep the order of A's rows, then B's.
+  const struct {
+    uint32_t index;
+    std::vector<int32_t> ids;
+  } expected[] = {{0, {0, 0, 0, 39}},    {1, {0, 1, 0, 39}},    {40, {1, 0, 0, 39}},
+                  {1600, {0, 0, 1, 39}}, {64000, {0, 0, 0, 0}}, {64001, {0, 1, 0, 0}}};
+  uint32_t index = 0;
+  for (const auto& e : expected) {
+    for (; index <= e.index; ++index) {
+      ASSERT_EQ(installer::FetchRow(view, &row), installer::kSuccess) << index;
+      if (index == e.index) {
+        std::vector<int32_t> ids;
+        for (uint32_t f = 1; f <= 4; ++f) ids.push_back(installer::ReadInteger(row, f));
+        EXPECT_EQ(ids, e.ids) << "row " << index;
+      }
+      installer::ReleaseHandle(row);
+    }
   }
   installer::ReleaseHandle(view);
   installer::ReleaseHandle(db);
