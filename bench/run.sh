@@ -124,15 +124,23 @@ echo "databases: small $(stat -c %s "$SMALL") bytes, large $(stat -c %s "$LARGE"
 status=0
 note() { [ "$1" = PASS ] || status=1; }
 
+# Times TABLE from small.msi against large.msi (limit 1.5) and counts the
+# bytes each run reads, leaving them in small_bytes/small_calls and
+# large_bytes/large_calls.
+small_vs_large() {
+  local name=$1 table=$2 v
+  ratio_rounds "$name" 15 5 40 "$MSITABLE $SMALL $table" "$MSITABLE $LARGE $table"
+  v=$(verdict "$RATIO" 1.5); note "$v"
+  printf '   small %.3f ms, large %.3f ms, ratio %s (limit 1.5): %s; CPU time ratio %s\n' \
+    "$(awk -v s="$BASE_S" 'BEGIN { print s * 1000 }')" "$(awk -v s="$MEASURED_S" 'BEGIN { print s * 1000 }')" "$RATIO" "$v" "$CPU_RATIO"
+  read -r small_bytes small_calls < <(preads "$SMALL" "$table")
+  read -r large_bytes large_calls < <(preads "$LARGE" "$table")
+}
+
 # --- 1. size independence ----------------------------------------------------
 echo
 echo "1. 10-row table (Feature): large.msi vs small.msi"
-ratio_rounds feature 15 5 40 "$MSITABLE $SMALL Feature" "$MSITABLE $LARGE Feature"
-v=$(verdict "$RATIO" 1.5); note "$v"
-printf '   small %.3f ms, large %.3f ms, ratio %s (limit 1.5): %s; CPU time ratio %s\n' \
-  "$(awk -v s="$BASE_S" 'BEGIN { print s * 1000 }')" "$(awk -v s="$MEASURED_S" 'BEGIN { print s * 1000 }')" "$RATIO" "$v" "$CPU_RATIO"
-read -r small_bytes small_calls < <(preads "$SMALL" Feature)
-read -r large_bytes large_calls < <(preads "$LARGE" Feature)
+small_vs_large feature Feature
 # Beyond what the small file needs, the large one may read its DIFAT
 # sectors and one more FAT sector: allow 8 sectors.
 v=$(verdict "$large_bytes" $((small_bytes + 8 * 512))); note "$v"
@@ -160,12 +168,7 @@ echo "   Feature from large.msi: $large_rss KiB (limit 16384 KiB): $v"
 # --- 4. open -------------------------------------------------------------------
 echo
 echo "4. open and print _Tables: large.msi vs small.msi"
-ratio_rounds tables 15 5 40 "$MSITABLE $SMALL _Tables" "$MSITABLE $LARGE _Tables"
-v=$(verdict "$RATIO" 1.5); note "$v"
-printf '   small %.3f ms, large %.3f ms, ratio %s (limit 1.5): %s; CPU time ratio %s\n' \
-  "$(awk -v s="$BASE_S" 'BEGIN { print s * 1000 }')" "$(awk -v s="$MEASURED_S" 'BEGIN { print s * 1000 }')" "$RATIO" "$v" "$CPU_RATIO"
-read -r small_bytes small_calls < <(preads "$SMALL" _Tables)
-read -r large_bytes large_calls < <(preads "$LARGE" _Tables)
+small_vs_large tables _Tables
 echo "   bytes read: small $small_bytes in $small_calls preads, large $large_bytes in $large_calls preads"
 
 echo
